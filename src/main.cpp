@@ -1,0 +1,139 @@
+// framecap: capture the file carried in a framed packet stream.
+//
+// Reads the stream on standard input and writes the payloads of its DATA
+// packets, in order, to one output file until a TRAILER packet closes it.
+// With -v every HEADER, TRAILER, KEY IN and DATA packet is logged on
+// standard output, with a warning for each check byte out of sequence.
+#include "packet.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+#ifndef FRAMECAP_VERSION
+#define FRAMECAP_VERSION "unknown"
+#endif
+
+bool verbose;
+std::string path;
+int outfile = -1;
+int status;
+volatile std::sig_atomic_t alarmed;
+
+namespace {
+
+constexpr unsigned limit = 3600;  // seconds a run may take
+
+constexpr char usage[] =
+	"usage: framecap [-v] [-p dir] [name]\n"
+	"Capture the file carried in a framed packet stream on standard input.\n"
+	"\n"
+	"  -v      log every HEADER, TRAILER, KEY IN and DATA packet\n"
+	"  -p dir  put the output file in dir\n"
+	"  name    the output file; without it the stream is only logged\n";
+
+void on_alarm(int)
+{
+	alarmed = 1;
+}
+
+// Without -p the name is taken as it stands; with it, dir/name.
+std::string join(const std::string &prefix, const char *name)
+{
+	return prefix.empty() ? std::string(name) : prefix + "/" + name;
+}
+
+// A closed 0, 1 or 2 would be handed to the output file, and the input or
+// the log would then be mixed up with the capture. Fill them with /dev/null.
+bool std_fds()
+{
+	for (int fd = 0; fd <= 2; fd++)
+		if (fcntl(fd, F_GETFD) < 0 && open("/dev/null", O_RDWR) != fd)
+			return false;
+	return true;
+}
+
+int info(const char *text)
+{
+	if (std::fputs(text, stdout) < 0 || std::fflush(stdout) != 0) {
+		std::fprintf(stderr, "framecap: standard output: %s\n", std::strerror(errno));
+		return 1;
+	}
+	return 0;
+}
+
+}  // namespace
+
+// The time limit: whatever was captured reaches the file and the log, and
+// then the run ends by SIGALRM, as it would have without us.
+void expire()
+{
+	close_out();
+	if (verbose)
+		std::fflush(stdout);
+	std::signal(SIGALRM, SIG_DFL);
+	raise(SIGALRM);
+	_exit(128 + SIGALRM);
+}
+
+int main(int argc, char **argv)
+{
+	if (argc > 1 && std::strcmp(argv[1], "--help") == 0)
+		return info(usage);
+	if (argc > 1 && std::strcmp(argv[1], "--version") == 0)
+		return info("framecap " FRAMECAP_VERSION "\n");
+	if (!std_fds())
+		return 1;
+
+	// A log reader that goes away must not end the capture.
+	std::signal(SIGPIPE, SIG_IGN);
+
+	// No SA_RESTART: the alarm has to break a read that waits.
+	struct sigaction sa = {};
+	sa.sa_handler = on_alarm;
+	sigemptyset(&sa.sa_mask);
+	sigaction(SIGALRM, &sa, nullptr);
+	sigset_t alrm;
+	sigemptyset(&alrm);
+	sigaddset(&alrm, SIGALRM);
+	sigprocmask(SIG_UNBLOCK, &alrm, nullptr);
+
+	// Options, then the name; anything after the name is ignored. One pass
+	// takes a -v, then a -p and its value.
+	std::string prefix;
+	int i = 1;
+	for (;;) {
+		bool v = i < argc && std::strcmp(argv[i], "-v") == 0;
+		if (v) {
+			verbose = true;
+			i++;
+		}
+		if (argc - i >= 2 && std::strcmp(argv[i], "-p") == 0) {
+			prefix = argv[i + 1];
+			i += 2;
+		} else if (!v) {
+			break;
+		}
+	}
+
+	if (i < argc) {
+		path = join(prefix, argv[i]);
+		outfile = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+		if (outfile < 0) {
+			warn(path.c_str(), errno);
+			return 1;
+		}
+	}
+
+	alarm(limit);
+
+	unsigned char ch = 0;
+	for (;;) {
+		frame(ch);
+		act();  // as soon as the check byte is in
+		rd_data(&ch);
+	}
+}
