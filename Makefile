@@ -22,8 +22,17 @@ asan:
 	cmake --build $(ASAN) -j $(JOBS)
 	ctest --test-dir $(ASAN) --output-on-failure -j $(JOBS)
 
+# Pack a file made on the spot (the framecap binary itself), capture the
+# stream with -v, and check the copy.
 demo: all
-	sh demo.sh $(BUILD)
+	@d=$(BUILD)/demo && rm -rf $$d && mkdir -p $$d && \
+	cp $(BUILD)/framecap $$d/sample && \
+	$(BUILD)/framepack $$d/sample > $$d/stream && \
+	$(BUILD)/framecap -v -p $$d copy < $$d/stream > $$d/log && \
+	echo "framepack $$d/sample | framecap -v -p $$d copy:" && \
+	head -n 3 $$d/log && echo "..." && tail -n 2 $$d/log && \
+	cmp $$d/sample $$d/copy && \
+	echo "demo: $$d/copy is identical to $$d/sample ($$(wc -c < $$d/copy) bytes in $$(grep -c '^DATA' $$d/log) DATA packets)"
 
 bench: all
 	$(BUILD)/framecap-bench $(BUILD)

@@ -9,8 +9,9 @@ namespace t {
 
 using bytes = std::string;
 
-// The program under test, as built by CMake.
+// The programs under test, as built by CMake.
 constexpr const char *framecap = FRAMECAP;
+constexpr const char *framepack = FRAMEPACK;
 
 // A running program. Each stream it was not given is a pipe to us.
 struct proc {
