@@ -104,10 +104,10 @@ bytes hostile(unsigned seed)
 			s += raw({0xF0});
 			for (int k = pick(1, 3); k > 0; k--)
 				s += static_cast<char>(pick(0, 1) ? 0xF0 : pick(51, 255));
-		} else if (kind == 7) {  // a length out of range
-			const int lens[] = {0, 4, 773, 0xFFFF, 0xF0F0, 0x00F0, 0xF020};
-			int len = lens[pick(0, 6)];
-			s += raw({0xF0, types[pick(0, 8)], len >> 8, len & 0xFF});
+		} else if (kind == 7) {  // a length out of range, bytes enough behind it
+			const int lens[] = {0, 4, 773, 0xFFFF, 0xF0F0, 0x00F0, 0xF020, pick(773, 1300)};
+			int len = lens[pick(0, 7)];
+			s += raw({0xF0, types[pick(0, 8)], len >> 8, len & 0xFF}) + junk(pick(0, 1300));
 		} else {  // a packet cut short
 			bytes p = pkt(0x20, junk(pick(0, 100)), (seq + 1) & 0xFF);
 			s += p.substr(0, static_cast<std::size_t>(pick(1, static_cast<int>(p.size()) - 1)));
