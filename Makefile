@@ -37,8 +37,13 @@ demo: all
 bench: all
 	$(BUILD)/framecap-bench $(BUILD)
 
+# A bounded AFL++ run on framecap's standard input; fails on a crash or hang.
+FUZZ_SECONDS ?= 60
+fuzz:
+	sh tests/fuzz/run.sh $(FUZZ_SECONDS)
+
 install: all
 	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix $(PREFIX)
 
 clean:
-	rm -rf $(BUILD) $(ASAN)
+	rm -rf $(BUILD) $(ASAN) build-fuzz
