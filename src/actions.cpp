@@ -20,7 +20,21 @@ alignas(4096) unsigned char obuf[ocap];
 std::size_t ohead;  // first byte not yet written
 std::size_t otail;  // end of the bytes held
 
+// The log, gathered here and written in large pieces, and at the latest
+// before we wait for input.
+char lbuf[1 << 14];
+std::size_t lhead;  // first byte not yet written
+std::size_t llen;
+
 void drain();
+
+// A write that waits on a slow reader was broken by a signal: the alarm's,
+// if anyone's.
+void interrupted()
+{
+	if (alarmed)
+		expire();
+}
 
 // The output file failed: drop it and go on with the log, if there is one.
 void drop(int err)
@@ -41,7 +55,7 @@ void drain()
 		if (w > 0)
 			ohead += static_cast<std::size_t>(w);
 		else if (w < 0 && errno == EINTR)
-			continue;
+			interrupted();
 		else
 			return drop(w < 0 ? errno : ENOSPC);
 	}
@@ -71,14 +85,31 @@ void lost_log(int err)
 	verbose = false;
 }
 
+void log_out()
+{
+	while (lhead < llen && verbose) {
+		ssize_t w = write(1, lbuf + lhead, llen - lhead);
+		if (w > 0)
+			lhead += static_cast<std::size_t>(w);
+		else if (w < 0 && errno == EINTR)
+			interrupted();
+		else
+			lost_log(w < 0 ? errno : ENOSPC);
+	}
+	lhead = llen = 0;
+}
+
 __attribute__((format(printf, 1, 2))) void say(const char *fmt, ...)
 {
+	constexpr std::size_t line = 64;  // longer than any log line
+	if (sizeof lbuf - llen < line)
+		log_out();
 	std::va_list ap;
 	va_start(ap, fmt);
-	int r = std::vprintf(fmt, ap);
+	int n = std::vsnprintf(lbuf + llen, line, fmt, ap);
 	va_end(ap);
-	if (r < 0)
-		lost_log(errno);
+	if (n > 0)
+		llen += std::min(static_cast<std::size_t>(n), line - 1);
 }
 
 // TRAILER and DATA packets carry the previous packet's check byte plus one.
@@ -121,8 +152,7 @@ void flush()
 {
 	if (outfile >= 0)
 		drain();
-	if (verbose && std::fflush(stdout) != 0)
-		lost_log(errno);
+	log_out();
 }
 
 void close_out()
@@ -145,7 +175,6 @@ void warn(const char *what, int err)
 void quit()
 {
 	close_out();
-	if (verbose && std::fflush(stdout) != 0)
-		lost_log(errno);
+	log_out();
 	std::exit(status);
 }

@@ -26,6 +26,7 @@ volatile std::sig_atomic_t alarmed;
 namespace {
 
 constexpr unsigned limit = 3600;  // seconds a run may take
+constexpr unsigned grace = 5;     // seconds the last flush may take after it
 
 constexpr char usage[] =
 	"usage: framecap [-v] [-p dir] [name]\n"
@@ -68,13 +69,19 @@ int info(const char *text)
 }  // namespace
 
 // The time limit: whatever was captured reaches the file and the log, and
-// then the run ends by SIGALRM, as it would have without us.
+// then the run ends by SIGALRM, as it would have without us. Should a
+// reader that stopped reading hold up that last flush, a second alarm, with
+// SIGALRM's own action, ends the run all the same.
 void expire()
 {
-	close_out();
-	if (verbose)
-		std::fflush(stdout);
-	std::signal(SIGALRM, SIG_DFL);
+	static bool once;
+	if (!once) {
+		once = true;
+		std::signal(SIGALRM, SIG_DFL);
+		alarm(grace);
+		close_out();
+		flush();
+	}
 	raise(SIGALRM);
 	_exit(128 + SIGALRM);
 }

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -210,6 +211,40 @@ TEST(limit, alarm_ends_run_with_capture_safe)
 	EXPECT_EQ(r.sig, SIGALRM);
 	EXPECT_EQ(r.err, "");
 	EXPECT_EQ(slurp(dir / "out"), payloads);
+}
+
+// The time limit while the log's reader has stopped reading: the run still
+// ends by SIGALRM, with every packet handled so far in the file.
+TEST(limit, alarm_ends_run_with_log_reader_stalled)
+{
+	tmpdir dir;
+	bytes payloads;
+	spew(dir / "in", datas(4000, 1, 300, &payloads));
+	int in = open_or_die((dir / "in").c_str(), O_RDONLY);
+	proc p = start({framecap, "-v", "out"}, dir.path, in);
+	close(in);
+	usleep(300000);  // by now it waits on a full log pipe
+	kill(p.pid, SIGALRM);
+
+	int st = 0;
+	bool ended = false;
+	for (int i = 0; i < 300 && !ended; i++) {
+		ended = waitpid(p.pid, &st, WNOHANG) == p.pid;
+		if (!ended)
+			usleep(100000);
+	}
+	if (!ended) {
+		kill(p.pid, SIGKILL);
+		waitpid(p.pid, &st, 0);
+	}
+	close(p.out);
+	close(p.err);
+	ASSERT_TRUE(ended);
+	EXPECT_TRUE(WIFSIGNALED(st) && WTERMSIG(st) == SIGALRM);
+	bytes got = slurp(dir / "out");
+	EXPECT_GE(got.size(), 300u);
+	EXPECT_EQ(got.size() % 300, 0u);
+	EXPECT_EQ(got, payloads.substr(0, got.size()));
 }
 
 }  // namespace
