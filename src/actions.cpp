@@ -28,12 +28,11 @@ std::size_t llen;
 
 void drain();
 
-// A write that waits on a slow reader was broken by a signal: the alarm's,
-// if anyone's.
+// A write that waits on a slow reader was broken by a signal.
 void interrupted()
 {
-	if (alarmed)
-		expire();
+	if (caught)
+		end_by_signal();
 }
 
 // The output file failed: drop it and go on with the log, if there is one.

@@ -28,16 +28,15 @@ bool idle()
 	return !file && poll(&p, 1, 0) == 0;
 }
 
-// Wait for standard input to have something to say, or for the alarm. The
-// alarm is held off between our look at the flag and the wait, so it cannot
-// slip in there and leave us asleep.
+// Wait for standard input to have something to say, or for a signal that
+// ends the run. Signals are held off between our look at the flag and the
+// wait, so none can slip in there and leave us asleep.
 void await()
 {
-	sigset_t alrm, old;
-	sigemptyset(&alrm);
-	sigaddset(&alrm, SIGALRM);
-	sigprocmask(SIG_BLOCK, &alrm, &old);
-	if (!alarmed) {
+	sigset_t all, old;
+	sigfillset(&all);
+	sigprocmask(SIG_BLOCK, &all, &old);
+	if (!caught) {
 		fd_set in;
 		FD_ZERO(&in);
 		FD_SET(0, &in);
@@ -57,8 +56,8 @@ void rd_fill()
 			flush();  // what came so far is in the file and the log
 			await();
 		}
-		if (alarmed)
-			expire();
+		if (caught)
+			end_by_signal();
 		ssize_t n = read(0, data, blk);
 		if (n > 0) {
 			size = static_cast<std::int32_t>(n);

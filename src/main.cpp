@@ -21,7 +21,7 @@ bool verbose;
 std::string path;
 int outfile = -1;
 int status;
-volatile std::sig_atomic_t alarmed;
+volatile std::sig_atomic_t caught;
 
 namespace {
 
@@ -36,9 +36,35 @@ constexpr char usage[] =
 	"  -p dir  put the output file in dir\n"
 	"  name    the output file; without it the stream is only logged\n";
 
-void on_alarm(int)
+// The time limit, a hang-up and the usual requests to stop all end the run,
+// but only after the capture is safe.
+constexpr int ending[] = {SIGALRM, SIGHUP, SIGINT, SIGTERM};
+
+void on_signal(int sig)
 {
-	alarmed = 1;
+	caught = sig;
+}
+
+// No SA_RESTART: the signal has to break a write that waits. A signal that
+// was ignored when we started (a background job's SIGINT) stays ignored.
+void catch_signals()
+{
+	struct sigaction sa = {};
+	sa.sa_handler = on_signal;
+	sigemptyset(&sa.sa_mask);
+	for (int sig : ending)
+		sigaddset(&sa.sa_mask, sig);
+	sigset_t set;
+	sigemptyset(&set);
+	for (int sig : ending) {
+		struct sigaction old;
+		sigaction(sig, nullptr, &old);
+		if (sig == SIGALRM || old.sa_handler != SIG_IGN) {
+			sigaction(sig, &sa, nullptr);
+			sigaddset(&set, sig);
+		}
+	}
+	sigprocmask(SIG_UNBLOCK, &set, nullptr);
 }
 
 // Without -p the name is taken as it stands; with it, dir/name.
@@ -68,22 +94,24 @@ int info(const char *text)
 
 }  // namespace
 
-// The time limit: whatever was captured reaches the file and the log, and
-// then the run ends by SIGALRM, as it would have without us. Should a
-// reader that stopped reading hold up that last flush, a second alarm, with
-// SIGALRM's own action, ends the run all the same.
-void expire()
+// Whatever was captured reaches the file and the log, and then the run ends
+// by the signal, as it would have without us. Should a reader that stopped
+// reading hold up that last flush, an alarm with SIGALRM's own action ends
+// the run all the same.
+void end_by_signal()
 {
 	static bool once;
+	int sig = caught;
 	if (!once) {
 		once = true;
-		std::signal(SIGALRM, SIG_DFL);
+		for (int s : ending)
+			std::signal(s, SIG_DFL);
 		alarm(grace);
 		close_out();
 		flush();
 	}
-	raise(SIGALRM);
-	_exit(128 + SIGALRM);
+	raise(sig);
+	_exit(128 + sig);
 }
 
 int main(int argc, char **argv)
@@ -98,15 +126,7 @@ int main(int argc, char **argv)
 	// A log reader that goes away must not end the capture.
 	std::signal(SIGPIPE, SIG_IGN);
 
-	// No SA_RESTART: the alarm has to break a read that waits.
-	struct sigaction sa = {};
-	sa.sa_handler = on_alarm;
-	sigemptyset(&sa.sa_mask);
-	sigaction(SIGALRM, &sa, nullptr);
-	sigset_t alrm;
-	sigemptyset(&alrm);
-	sigaddset(&alrm, SIGALRM);
-	sigprocmask(SIG_UNBLOCK, &alrm, nullptr);
+	catch_signals();
 
 	// Options, then the name; anything after the name is ignored. One pass
 	// takes a -v, then a -p and its value.

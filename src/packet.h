@@ -72,8 +72,9 @@ void close_out();  // flush and close the output file
 void warn(const char *what, int err);  // "framecap: what: reason", status 1
 [[noreturn]] void quit();              // close up and exit with status
 
-// The time limit.
-extern volatile std::sig_atomic_t alarmed;
-[[noreturn]] void expire();
+// The signal that ends the run (the time limit's SIGALRM, or SIGHUP, SIGINT
+// or SIGTERM), once it has come; 0 before.
+extern volatile std::sig_atomic_t caught;
+[[noreturn]] void end_by_signal();  // save the capture, then die of it
 
 #endif

@@ -247,4 +247,45 @@ TEST(limit, alarm_ends_run_with_log_reader_stalled)
 	EXPECT_EQ(got, payloads.substr(0, got.size()));
 }
 
+// A signal that ends the run while it is busy (here held up by a log reader
+// that reads late): what was handled so far still reaches the file and the
+// log, whole packets only, and the run ends by that signal.
+class ending : public testing::TestWithParam<int> {};
+
+TEST_P(ending, signal_mid_capture_saves_it_first)
+{
+	int sig = GetParam();
+	tmpdir dir;
+	bytes payloads;
+	spew(dir / "in", datas(4000, 1, 300, &payloads));
+	int in = open_or_die((dir / "in").c_str(), O_RDONLY);
+	proc p = start({framecap, "-v", "out"}, dir.path, in);
+	close(in);
+	usleep(300000);  // by now it waits on a full log pipe
+	kill(p.pid, sig);
+	result r = finish(p);
+
+	EXPECT_EQ(r.sig, sig);
+	EXPECT_EQ(r.err, "");
+	bytes got = slurp(dir / "out");
+	EXPECT_GE(got.size(), 300u);
+	EXPECT_EQ(got.size() % 300, 0u) << "a piece of the buffer, not whole packets";
+	EXPECT_EQ(got, payloads.substr(0, got.size()));
+	EXPECT_EQ(static_cast<std::size_t>(std::count(r.out.begin(), r.out.end(), '\n')), got.size() / 300);
+}
+
+INSTANTIATE_TEST_SUITE_P(signals, ending, testing::Values(SIGALRM, SIGHUP, SIGINT, SIGTERM),
+	[](const testing::TestParamInfo<int> &i) {
+		switch (i.param) {
+		case SIGALRM:
+			return "ALRM";
+		case SIGHUP:
+			return "HUP";
+		case SIGINT:
+			return "INT";
+		default:
+			return "TERM";
+		}
+	});
+
 }  // namespace

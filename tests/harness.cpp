@@ -73,7 +73,12 @@ proc start(const std::vector<std::string> &args, const std::string &dir, int in_
 		dup2(in_fd >= 0 ? in_fd : in[0], 0);
 		dup2(out_fd >= 0 ? out_fd : out[1], 1);
 		dup2(err[1], 2);
-		std::signal(SIGPIPE, SIG_DFL);
+		// As a foreground job would start, whatever the test runner ignores.
+		for (int sig : {SIGPIPE, SIGHUP, SIGINT, SIGTERM, SIGALRM})
+			std::signal(sig, SIG_DFL);
+		sigset_t none;
+		sigemptyset(&none);
+		sigprocmask(SIG_SETMASK, &none, nullptr);
 		if (chdir(dir.c_str()) != 0)
 			_exit(126);
 		execv(argv[0], argv.data());
