@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #ifndef FRAMECAP_VERSION
@@ -83,6 +84,14 @@ bool std_fds()
 	return true;
 }
 
+// `framecap f < f` would empty the very capture it is to read.
+bool is_input(const std::string &p)
+{
+	struct stat in, out;
+	return fstat(0, &in) == 0 && S_ISREG(in.st_mode) && stat(p.c_str(), &out) == 0 &&
+		in.st_dev == out.st_dev && in.st_ino == out.st_ino;
+}
+
 int info(const char *text)
 {
 	if (std::fputs(text, stdout) < 0 || std::fflush(stdout) != 0) {
@@ -148,6 +157,10 @@ int main(int argc, char **argv)
 
 	if (i < argc) {
 		path = join(prefix, argv[i]);
+		if (is_input(path)) {
+			std::fprintf(stderr, "framecap: %s: input file is output file\n", path.c_str());
+			return 1;
+		}
 		outfile = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
 		if (outfile < 0) {
 			warn(path.c_str(), errno);

@@ -59,6 +59,20 @@ TEST(output, unopenable_path_fails_before_reading_input)
 	EXPECT_EQ(r.err, "framecap: .: Is a directory\n");
 }
 
+TEST(output, input_file_is_not_emptied)
+{
+	tmpdir dir;
+	bytes stream = pkt(0x20, "keep me", 1);
+	spew(dir / "cap", stream);
+	int in = open_or_die((dir / "cap").c_str(), O_RDONLY);
+	proc p = start({framecap, "-p", dir.path, "cap"}, ".", in);
+	close(in);
+	result r = finish(p);
+	EXPECT_EQ(r.code, 1);
+	EXPECT_EQ(r.err, "framecap: " + (dir / "cap") + ": input file is output file\n");
+	EXPECT_EQ(slurp(dir / "cap"), stream);
+}
+
 TEST(output, full_device_fails_loudly)
 {
 	bytes payloads;
