@@ -8,6 +8,7 @@
 #include <poll.h>
 #include <sys/select.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 unsigned char data[blk];
@@ -16,16 +17,33 @@ std::int32_t offset;
 
 namespace {
 
-// True when a read of standard input would have to wait. A regular file
-// never makes us wait, and asking would cost a system call per block.
-bool idle()
+// Read what standard input has now, without waiting: -1 with EAGAIN when
+// there is nothing yet. Where the system can say so in the read itself, that
+// is one call instead of a poll and a read.
+ssize_t take()
 {
 	static const bool file = [] {
 		struct stat st;
 		return fstat(0, &st) == 0 && S_ISREG(st.st_mode);
 	}();
+	if (file)  // never makes us wait
+		return read(0, data, blk);
+#ifdef RWF_NOWAIT
+	static bool nowait = true;
+	if (nowait) {
+		iovec v = {data, blk};
+		ssize_t n = preadv2(0, &v, 1, -1, RWF_NOWAIT);
+		if (n >= 0 || (errno != EOPNOTSUPP && errno != EINVAL && errno != ENOSYS))
+			return n;
+		nowait = false;  // not for this kind of input
+	}
+#endif
 	pollfd p = {0, POLLIN, 0};
-	return !file && poll(&p, 1, 0) == 0;
+	if (poll(&p, 1, 0) == 0) {
+		errno = EAGAIN;
+		return -1;
+	}
+	return read(0, data, blk);
 }
 
 // Wait for standard input to have something to say, or for a signal that
@@ -52,13 +70,9 @@ void await()
 void rd_fill()
 {
 	for (;;) {
-		if (idle()) {
-			flush();  // what came so far is in the file and the log
-			await();
-		}
 		if (caught)
 			end_by_signal();
-		ssize_t n = read(0, data, blk);
+		ssize_t n = take();
 		if (n > 0) {
 			size = static_cast<std::int32_t>(n);
 			offset = 0;
@@ -66,7 +80,10 @@ void rd_fill()
 		}
 		if (n == 0)
 			quit();
-		if (errno != EINTR && errno != EAGAIN) {
+		if (errno == EAGAIN || errno == EWOULDBLOCK) {
+			flush();  // what came so far is in the file and the log
+			await();
+		} else if (errno != EINTR) {
 			warn("standard input", errno);
 			quit();
 		}
