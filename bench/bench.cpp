@@ -19,7 +19,7 @@
 namespace {
 
 std::string dir;
-constexpr int warmup = 1, pairs = 7;
+constexpr int warmup = 1, pairs = 9;
 
 struct run_result {
 	double secs;
