@@ -66,7 +66,7 @@ void put(const unsigned char *p, std::size_t n)
 {
 	while (n > 0 && outfile >= 0) {
 		std::size_t k = std::min(n, ocap - otail);
-		std::memcpy(obuf + otail, p, k);
+		copy(obuf + otail, p, k);
 		otail += k;
 		p += k;
 		n -= k;

@@ -110,7 +110,7 @@ void rd_copy(unsigned char *dst, int n)
 		if (offset >= size)
 			rd_fill();
 		int k = std::min(n, size - offset);
-		std::memcpy(dst, data + offset, static_cast<std::size_t>(k));
+		copy(dst, data + offset, static_cast<std::size_t>(k));
 		dst += k;
 		offset += k;
 		n -= k;

@@ -12,6 +12,7 @@
 
 #include <csignal>
 #include <cstdint>
+#include <cstring>
 #include <string>
 
 constexpr unsigned char pk_start = 0xF0;
@@ -61,6 +62,25 @@ inline void rd_data(unsigned char *out)
 
 void rd_seek(unsigned char b);         // consume through the next b
 void rd_copy(unsigned char *dst, int n);  // the next n bytes
+
+// memcpy, with the short copies of small packets done in place rather than
+// by a call: two overlapping moves of a fixed size cover any length up to
+// twice that size.
+inline void copy(unsigned char *d, const unsigned char *s, std::size_t n)
+{
+	if (n >= 8 && n <= 16) {
+		std::memcpy(d, s, 8);
+		std::memcpy(d + n - 8, s + n - 8, 8);
+	} else if (n >= 4 && n < 8) {
+		std::memcpy(d, s, 4);
+		std::memcpy(d + n - 4, s + n - 4, 4);
+	} else if (n < 4) {
+		for (std::size_t i = 0; i < n; i++)
+			d[i] = s[i];
+	} else {
+		std::memcpy(d, s, n);
+	}
+}
 
 // Framing: fills pk with the next packet; ch is the scan byte.
 void frame(unsigned char &ch);
