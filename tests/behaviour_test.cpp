@@ -227,17 +227,34 @@ TEST(limit, alarm_ends_run_with_capture_safe)
 	EXPECT_EQ(slurp(dir / "out"), payloads);
 }
 
-// The time limit while the log's reader has stopped reading: the run still
-// ends by SIGALRM, with every packet handled so far in the file.
+// framecap -v on 4000 packets of 300 bytes from a file, held up by a log
+// pipe that nobody reads yet.
+proc held_up(const tmpdir &dir, bytes *payloads)
+{
+	spew(dir / "in", datas(4000, 1, 300, payloads));
+	int in = open_or_die((dir / "in").c_str(), O_RDONLY);
+	proc p = start({framecap, "-v", "out"}, dir.path, in);
+	close(in);
+	usleep(300000);  // by now it waits on the full pipe
+	return p;
+}
+
+// The file holds the first packets, whole ones only: a piece of the output
+// buffer would not end on a packet.
+void expect_whole_packets(const bytes &got, const bytes &payloads)
+{
+	EXPECT_GE(got.size(), 300u);
+	EXPECT_EQ(got.size() % 300, 0u);
+	EXPECT_EQ(got, payloads.substr(0, got.size()));
+}
+
+// The time limit while the log's reader has stopped reading for good: the
+// run still ends by SIGALRM, with every packet handled so far in the file.
 TEST(limit, alarm_ends_run_with_log_reader_stalled)
 {
 	tmpdir dir;
 	bytes payloads;
-	spew(dir / "in", datas(4000, 1, 300, &payloads));
-	int in = open_or_die((dir / "in").c_str(), O_RDONLY);
-	proc p = start({framecap, "-v", "out"}, dir.path, in);
-	close(in);
-	usleep(300000);  // by now it waits on a full log pipe
+	proc p = held_up(dir, &payloads);
 	kill(p.pid, SIGALRM);
 
 	int st = 0;
@@ -255,15 +272,12 @@ TEST(limit, alarm_ends_run_with_log_reader_stalled)
 	close(p.err);
 	ASSERT_TRUE(ended);
 	EXPECT_TRUE(WIFSIGNALED(st) && WTERMSIG(st) == SIGALRM);
-	bytes got = slurp(dir / "out");
-	EXPECT_GE(got.size(), 300u);
-	EXPECT_EQ(got.size() % 300, 0u);
-	EXPECT_EQ(got, payloads.substr(0, got.size()));
+	expect_whole_packets(slurp(dir / "out"), payloads);
 }
 
-// A signal that ends the run while it is busy (here held up by a log reader
-// that reads late): what was handled so far still reaches the file and the
-// log, whole packets only, and the run ends by that signal.
+// A signal that ends the run while it is busy, here with a log reader that
+// reads late: what was handled so far still reaches the file and the log,
+// and the run ends by that signal.
 class ending : public testing::TestWithParam<int> {};
 
 TEST_P(ending, signal_mid_capture_saves_it_first)
@@ -271,20 +285,14 @@ TEST_P(ending, signal_mid_capture_saves_it_first)
 	int sig = GetParam();
 	tmpdir dir;
 	bytes payloads;
-	spew(dir / "in", datas(4000, 1, 300, &payloads));
-	int in = open_or_die((dir / "in").c_str(), O_RDONLY);
-	proc p = start({framecap, "-v", "out"}, dir.path, in);
-	close(in);
-	usleep(300000);  // by now it waits on a full log pipe
+	proc p = held_up(dir, &payloads);
 	kill(p.pid, sig);
 	result r = finish(p);
 
 	EXPECT_EQ(r.sig, sig);
 	EXPECT_EQ(r.err, "");
 	bytes got = slurp(dir / "out");
-	EXPECT_GE(got.size(), 300u);
-	EXPECT_EQ(got.size() % 300, 0u) << "a piece of the buffer, not whole packets";
-	EXPECT_EQ(got, payloads.substr(0, got.size()));
+	expect_whole_packets(got, payloads);
 	EXPECT_EQ(static_cast<std::size_t>(std::count(r.out.begin(), r.out.end(), '\n')), got.size() / 300);
 }
 
