@@ -26,8 +26,6 @@ char lbuf[1 << 14];
 std::size_t lhead;  // first byte not yet written
 std::size_t llen;
 
-void drain();
-
 // A write that waits on a slow reader was broken by a signal.
 void interrupted()
 {

@@ -113,8 +113,8 @@ void end_by_signal()
 	int sig = caught;
 	if (!once) {
 		once = true;
-		for (int s : ending)
-			std::signal(s, SIG_DFL);
+		std::signal(sig, SIG_DFL);  // a second one ends the run at once
+		std::signal(SIGALRM, SIG_DFL);
 		alarm(grace);
 		close_out();
 		flush();
@@ -134,8 +134,6 @@ int main(int argc, char **argv)
 
 	// A log reader that goes away must not end the capture.
 	std::signal(SIGPIPE, SIG_IGN);
-
-	catch_signals();
 
 	// Options, then the name; anything after the name is ignored. One pass
 	// takes a -v, then a -p and its value.
@@ -168,6 +166,8 @@ int main(int argc, char **argv)
 		}
 	}
 
+	// From here on there is a capture to save.
+	catch_signals();
 	alarm(limit);
 
 	unsigned char ch = 0;
