@@ -166,6 +166,8 @@ int main(int argc, char **argv)
 		emit(pk_data, in, have);
 
 	emit(pk_trailer, nullptr, 0);
+	if (olen == sizeof out)
+		drain();
 	out[olen++] = 0;  // for receivers that act on a packet when the next byte comes
 	drain();
 	if (close(1) != 0)

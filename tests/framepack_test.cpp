@@ -104,6 +104,7 @@ std::vector<trip> trips()
 			v.push_back({length, size, false});
 	for (std::size_t length : {0, 768, 1 << 20})
 		v.push_back({length, 0, true});
+	v.push_back({10921, 1, false});  // the TRAILER ends framepack's buffer exactly
 	return v;
 }
 
